@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/security_model.h"
@@ -77,9 +78,17 @@ struct RegistryState {
   // Components between the key and HKEY_LOCAL_MACHINE (1 for its children).
   std::size_t Depth(KeyId id) const;
 
+  // The keys below `top` with their paths, depth-first in enumeration order
+  // (as images store them).
+  std::vector<std::pair<KeyId, std::wstring>> Subtree(KeyId top) const;
+
   // Adds a child; the caller has checked the name (ValidKeyName), the depth
   // and that no sibling has the same name.
   KeyId Add(KeyId parent, std::wstring name, SecurityModel security);
+  // Adds the key at `path` below HKEY_LOCAL_MACHINE, whose parent must exist.
+  // Returns why the platform could not hold such a key ("parent key ... is
+  // missing", "key ... exists", name or depth over the limits), or "" when added.
+  std::string AddPath(std::wstring_view path, SecurityModel security);
   // Deletes a key and its subtree; handles open on them stay and dangle.
   // HKEY_LOCAL_MACHINE itself cannot be removed.
   void Remove(KeyId id);
