@@ -25,6 +25,18 @@ class SecurityObjectTest : public ::testing::Test {
 
   // Platform calls made so far, of every operation.
   std::size_t CallCount() const { return machine_.calls.size(); }
+
+  // Runs `operation` with the C heap armed to fail and checks that it
+  // neither allocated from it nor called the platform.
+  template <typename Operation>
+  void ExpectNoCallNorAllocation(Operation&& operation) {
+    const std::size_t before = CallCount();
+    sim::FailAllocations(sim::Allocator::CHeap);
+    operation();
+    EXPECT_EQ(1u, sim::PendingAllocationFailures(sim::Allocator::CHeap)) << "allocated from the C heap";
+    sim::ClearAllocationFailures();
+    EXPECT_EQ(before, CallCount()) << "called the platform";
+  }
 };
 
 // S_OK when `operation` returns, the carried HRESULT when it raises
