@@ -425,6 +425,9 @@ TokenPrivilege PrivilegeLine(const Line& line, const std::string& value) {
 }
 
 void StoreToken(const Token& token, const char* section, std::string& out) {
+  // A token without a user was never described (a bare machine's); a section
+  // for it could not be loaded again.
+  if (token.user.empty()) return;
   out += "\n[";
   out += section;
   out += "]\n";

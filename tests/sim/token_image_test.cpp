@@ -1,6 +1,7 @@
 // The [token] and [thread-token] sections of machine images.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/sim/control.h"
@@ -100,6 +101,15 @@ TEST(TokenImage, WritesThePrivilegeStateAsItIsNow) {
   EXPECT_NE(std::string::npos, text.find("privilege = SeTakeOwnershipPrivilege enabled\n")) << text;
   EXPECT_NE(std::string::npos, text.find("privilege = SeBackupPrivilege disabled default\n")) << text;
   EXPECT_NE(std::string::npos, text.find("privilege = SeDebugPrivilege removed\n")) << text;
+}
+
+TEST(TokenImage, TokenWithoutUserIsNotWritten) {
+  sim::Machine machine = sim::ParseImage(kImage);
+  machine.tokens.process = std::make_shared<sim::Token>();
+  const std::string text = sim::FormatImage(machine);
+  EXPECT_EQ(std::string::npos, text.find("[token]")) << text;
+  EXPECT_NE(std::string::npos, text.find("[thread-token]")) << text;
+  EXPECT_NO_THROW(sim::ParseImage(text));
 }
 
 TEST(TokenImage, PrivilegeWithoutStandardNameCannotBeStored) {
