@@ -13,16 +13,11 @@ using sectest::Ace;
 using sectest::AclImage;
 using sectest::BytesAt;
 using sectest::HresultOf;
+using sectest::Masks;
 
 class DaclTest : public sectest::SecurityObjectTest {};
 
 const std::vector<BYTE> EmptyAclBytes = {ACL_REVISION, 0, 8, 0, 0, 0, 0, 0};
-
-std::vector<ACCESS_MASK> Masks(CDacl& dacl) {
-  std::vector<ACCESS_MASK> masks;
-  for (DWORD i = 0; i < dacl.AceCount(); ++i) masks.push_back(dacl.AceAt(i)->AccessMask());
-  return masks;
-}
 
 // The masks of the ACEs of a binary ACL, in their order there.
 std::vector<ACCESS_MASK> MasksIn(const ACL* acl) {

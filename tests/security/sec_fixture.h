@@ -14,6 +14,7 @@
 #include "error/com_error.h"
 #include "platform/sim/control.h"
 #include "platform/sim/security_model.h"
+#include "security/dacl.h"
 
 namespace sectest {
 
@@ -64,6 +65,14 @@ inline std::vector<BYTE> BytesAt(const void* data, std::size_t length) {
 }
 
 inline std::vector<BYTE> AclBytes(const ACL* acl) { return BytesAt(acl, acl->AclSize); }
+
+// The access masks of a DACL object's ACEs, in list order; tests tell ACEs
+// apart by their masks.
+inline std::vector<ACCESS_MASK> Masks(ATL::CDacl& dacl) {
+  std::vector<ACCESS_MASK> masks;
+  for (DWORD i = 0; i < dacl.AceCount(); ++i) masks.push_back(dacl.AceAt(i)->AccessMask());
+  return masks;
+}
 
 inline const SID* AsSid(const sim::SidBytes& sid) { return reinterpret_cast<const SID*>(sid.data()); }
 

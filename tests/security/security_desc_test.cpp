@@ -14,6 +14,7 @@ using sectest::Ace;
 using sectest::AclImage;
 using sectest::BytesAt;
 using sectest::HresultOf;
+using sectest::Masks;
 
 class SecurityDescTest : public sectest::SecurityObjectTest {
  protected:
@@ -45,12 +46,6 @@ class SecurityDescTest : public sectest::SecurityObjectTest {
   static void FillWithSentinel(CDacl& dacl) {
     AclImage sentinel(ACL_REVISION, {Ace(ACCESS_DENIED_ACE_TYPE, 0, 0xdeadbeef, sectest::SystemSid())});
     dacl.AssignFromAcl(sentinel.get());
-  }
-
-  static std::vector<ACCESS_MASK> Masks(CDacl& dacl) {
-    std::vector<ACCESS_MASK> masks;
-    for (DWORD i = 0; i < dacl.AceCount(); ++i) masks.push_back(dacl.AceAt(i)->AccessMask());
-    return masks;
   }
 };
 
