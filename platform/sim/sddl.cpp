@@ -125,6 +125,7 @@ std::optional<SidBytes> ParseSid(std::wstring_view text) {
 }
 
 std::wstring FormatSid(const SidBytes& sid) {
+  if (sid.size() < detail::kSidHeaderSize || sid.size() < SidLength(sid.data())) return std::wstring();
   std::uint64_t authority = 0;
   for (int i = 0; i < 6; ++i) authority = (authority << 8) | sid[2 + i];
   wchar_t buffer[32];

@@ -45,7 +45,7 @@ struct SecurityModel {
 
 // "S-1-5-32-544", or an SDDL alias such as "BA"; nullopt when not a SID.
 std::optional<SidBytes> ParseSid(std::wstring_view text);
-// "S-1-5-32-544" (never an alias).
+// "S-1-5-32-544" (never an alias); empty when the bytes hold no whole SID.
 std::wstring FormatSid(const SidBytes& sid);
 // Builds S-1-<authority>-<sub authorities...>.
 SidBytes MakeSid(std::uint64_t authority, std::initializer_list<DWORD> subAuthorities);

@@ -337,17 +337,11 @@ TEST_F(SimAcl, InjectedFailures) {
       {"IsValidAcl", [&] { return IsValidAcl(AsAcl(acl)); }},
   };
   for (const auto& c : cases) {
+    ExpectInjectedFailure(c.name, ERROR_ACCESS_DENIED, c.call);
     SCOPED_TRACE(c.name);
-    sim::FailCall(machine, c.name, ERROR_ACCESS_DENIED);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(c.call());
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(acl, before);
     EXPECT_EQ(out, reinterpret_cast<LPVOID>(0xdeadbeef));
     EXPECT_EQ(size.AceCount, 0xdeadbeef);
-    auto calls = sim::CallsOf(machine, c.name);
-    ASSERT_FALSE(calls.empty());
-    EXPECT_TRUE(calls.back().injected);
   }
   // Each rule fired once: the calls work again.
   EXPECT_TRUE(GetAce(AsAcl(acl), 0, &out));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <vector>
 
@@ -31,6 +32,20 @@ class SimSecurityTest : public ::testing::Test {
  protected:
   sim::Machine machine = sim::DefaultMachine();
   sim::MachineScope scope{machine};
+
+  // Makes the next call of `name` fail with `status` through a failure rule,
+  // runs `call` and checks that it failed as the rule said and was logged as
+  // injected. The caller checks its own sentinels afterwards.
+  void ExpectInjectedFailure(const char* name, DWORD status, const std::function<BOOL()>& call) {
+    SCOPED_TRACE(name);
+    sim::FailCall(machine, name, status);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(call());
+    EXPECT_EQ(GetLastError(), status);
+    auto calls = sim::CallsOf(machine, name);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_TRUE(calls.back().injected);
+  }
 
   // Every test leaves no local block behind.
   void TearDown() override { EXPECT_EQ(machine.localBlocks, 0u); }

@@ -39,6 +39,9 @@ TEST_F(SimSid, TextAndBinaryLayouts) {
     EXPECT_EQ(sim::SidLength(sid->data()), c.bytes.size());
   }
   EXPECT_EQ(sim::MakeSid(5, {32, 544}), *sim::ParseSid(L"S-1-5-32-544"));
+  // Bytes that hold no whole SID have no text.
+  EXPECT_EQ(sim::FormatSid({}), L"");
+  EXPECT_EQ(sim::FormatSid(Bytes({1, 2, 0, 0, 0, 0, 0, 5, 0x20, 0, 0, 0})), L"");
 }
 
 TEST_F(SimSid, TextsThatAreNotSids) {
