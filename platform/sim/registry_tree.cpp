@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <string>
+#include <utility>
 
 #include "platform/sim/registry_state.h"
 
@@ -19,26 +20,37 @@ char32_t Upcase(char32_t c) {
 }
 
 // Names are ordered by UTF-16 code unit, so a character beyond the BMP sorts
-// as its high surrogate.
-std::u16string FoldedUnits(std::wstring_view name) {
-  std::u16string units;
-  units.reserve(name.size());
-  for (wchar_t ch : name) {
-    char32_t c = Upcase(static_cast<char32_t>(ch));
-    if (c > 0xFFFF) {
-      c -= 0x10000;
-      units.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      units.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      units.push_back(static_cast<char16_t>(c));
-    }
+// as its surrogate pair. Reads one unit at a time: lookups compare a lot.
+class FoldedUnits {
+ public:
+  explicit FoldedUnits(std::wstring_view name) : name_(name) {}
+  // The next unit, or -1 at the end.
+  long Next() {
+    if (low_ != 0) return std::exchange(low_, 0);
+    if (at_ == name_.size()) return -1;
+    char32_t c = Upcase(static_cast<char32_t>(name_[at_++]));
+    if (c <= 0xFFFF) return static_cast<long>(c);
+    c -= 0x10000;
+    low_ = static_cast<long>(0xDC00 + (c & 0x3FF));
+    return static_cast<long>(0xD800 + (c >> 10));
   }
-  return units;
-}
+
+ private:
+  std::wstring_view name_;
+  std::size_t at_ = 0;
+  long low_ = 0;
+};
 
 }  // namespace
 
-int CompareKeyNames(std::wstring_view a, std::wstring_view b) { return FoldedUnits(a).compare(FoldedUnits(b)); }
+int CompareKeyNames(std::wstring_view a, std::wstring_view b) {
+  FoldedUnits left(a), right(b);
+  for (;;) {
+    const long x = left.Next(), y = right.Next();
+    if (x != y) return x < y ? -1 : 1;
+    if (x < 0) return 0;
+  }
+}
 
 bool ValidKeyName(std::wstring_view name) {
   if (name.empty() || name.size() > kMaxKeyNameLength) return false;
