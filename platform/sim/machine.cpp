@@ -34,6 +34,7 @@ OSVERSIONINFOEXW WindowsXpProfessional() { return Edition(1, 2600, VER_SUITE_SIN
 Machine DefaultMachine() {
   Machine machine;
   machine.version.info = WindowsXpProfessional();
+  machine.tokens.process = std::make_shared<Token>(AdministratorToken());
   return machine;
 }
 

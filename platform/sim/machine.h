@@ -70,7 +70,8 @@ Machine& Current();
 // Installs `machine` as current; returns the one that was current before.
 Machine* Install(Machine* machine);
 
-// A Windows XP Professional machine with nothing else configured.
+// A Windows XP Professional machine whose process runs as an administrator,
+// with no thread token, no keys and no failure rules.
 Machine DefaultMachine();
 
 }  // namespace sim
