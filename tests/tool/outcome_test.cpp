@@ -32,6 +32,37 @@ TEST(Outcome, UnsupportedSystemWritesOneLineAndExitsWithAll32Bits) {
   EXPECT_EQ(0xFA, run.waitStatus);
 }
 
+TEST(Outcome, SupportedSystemResetsSilently) {
+  const std::string image =
+      "[registry]\n"
+      "SOFTWARE = O:BAG:SYD:(A;CI;GA;;;BA)\n"
+      "SOFTWARE\\Classes = O:BUG:BUD:(A;;KA;;;WD)\n"
+      "SOFTWARE\\Classes\\.txt = O:BUG:BUD:P(D;;KA;;;WD)\n";
+  const HostRun run = RunHost(image);
+  EXPECT_EQ("", run.standardError);
+  EXPECT_EQ("", run.standardOutput);
+  EXPECT_EQ(0u, run.exitStatus);
+  EXPECT_EQ(0, run.waitStatus);
+  EXPECT_NE(std::string::npos, run.imageAfter.find("SOFTWARE\\Classes = O:BAG:SYD:PAI("));
+  EXPECT_NE(std::string::npos, run.imageAfter.find("SOFTWARE\\Classes\\.txt = O:BAG:SYD:AI(A;ID;KR;;;BU)"));
+}
+
+TEST(Outcome, TheDefaultMachineHasNoClassTree) {
+  // Without an image the machine is empty: the root cannot be opened.
+  const HostRun run = RunHost("");
+  EXPECT_EQ("Error 0x80070002 resetting HKEY_CLASSES_ROOT registry permissions: "
+            "The system cannot find the file specified.\n",
+            run.standardError);
+  EXPECT_EQ(0x02, run.waitStatus);
+  EXPECT_EQ("", run.standardOutput);
+}
+
+TEST(Outcome, AFailureWhoseLowBitsAreZeroIsStillAFailureToLinux) {
+  const HostRun run = RunHost("[failures]\nfail = RegOpenKeyExW status=0x100\n");
+  EXPECT_EQ(0x80070100u, run.exitStatus);
+  EXPECT_EQ(1, run.waitStatus);
+}
+
 TEST(Outcome, ArgumentsChangeNothing) {
   const HostRun plain = RunHost(kServer2003);
   const std::vector<std::vector<std::string>> argumentLists = {
