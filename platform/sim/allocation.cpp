@@ -24,6 +24,7 @@ struct Knob {
 };
 
 Knob g_knobs[3];
+unsigned long g_counted[3];
 
 Knob& KnobOf(Allocator allocator) { return g_knobs[static_cast<int>(allocator)]; }
 
@@ -53,9 +54,15 @@ void ClearAllocationFailures() {
 
 unsigned PendingAllocationFailures(Allocator allocator) { return KnobOf(allocator).failing; }
 
+unsigned long AllocationsMade(Allocator allocator) { return g_counted[static_cast<int>(allocator)]; }
+
 namespace {
 
-bool CallerAllocationFails(Allocator allocator) { return !InsideSimulatedCall() && AllocationFails(allocator); }
+bool CallerAllocationFails(Allocator allocator) {
+  if (InsideSimulatedCall()) return false;
+  ++g_counted[static_cast<int>(allocator)];
+  return AllocationFails(allocator);
+}
 
 void* NewBlock(std::size_t size) {
   if (CallerAllocationFails(Allocator::OperatorNew)) return nullptr;

@@ -54,6 +54,9 @@ void FailAllocations(Allocator allocator, unsigned nth = 1, unsigned count = 1);
 void ClearAllocationFailures();
 // Failures still armed for `allocator`.
 unsigned PendingAllocationFailures(Allocator allocator);
+// Allocations the tool's own code has asked `allocator` for since the process
+// started (C heap and operator new; the simulator's own are not counted).
+unsigned long AllocationsMade(Allocator allocator);
 
 // ---------------------------------------------------------------- call log
 // How often `operation` was called on `machine`.

@@ -93,6 +93,24 @@ TEST_F(SubkeyWalkTest, TheEmptyDaclIsBuiltOnceAndShared) {
   EXPECT_EQ(built, tessaroot::EmptyDacl.BuildAcl());
 }
 
+// Each level keeps its name in its own frame and shares the one empty ACL:
+// a key costs the tool no allocation, however large the tree.
+TEST_F(SubkeyWalkTest, AKeyCostsNoAllocation) {
+  std::string tree;
+  for (int i = 0; i < 40; ++i) {
+    const std::string key = "SOFTWARE\\Classes\\k" + std::to_string(i);
+    tree += key + " = O:WDG:WDD:(A;;KA;;;WD)\n" + key + "\\shell = O:WDG:WDD:P(A;;KA;;;WD)\n";
+  }
+  Load(tool_testing::XpImage(tree));
+  tessaroot::EmptyDacl.BuildAcl();
+  const unsigned long heap = sim::AllocationsMade(sim::Allocator::CHeap);
+  const unsigned long objects = sim::AllocationsMade(sim::Allocator::OperatorNew);
+  Walk();
+  EXPECT_EQ(80u, sim::CountCalls(machine_, "RegOpenKeyExW") / 3);
+  EXPECT_EQ(heap, sim::AllocationsMade(sim::Allocator::CHeap));
+  EXPECT_EQ(objects, sim::AllocationsMade(sim::Allocator::OperatorNew));
+}
+
 TEST_F(SubkeyWalkTest, AFailedEnumerationOfTheWalkedKeyLeavesIt) {
   Load(tool_testing::XpImage("SOFTWARE\\Classes\\a = O:WDG:WDD:(A;;KA;;;WD)\n"
                              "SOFTWARE\\Classes\\b = O:WDG:WDD:(A;;KA;;;WD)\n"));
