@@ -16,6 +16,6 @@ need_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-HOST_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev python3)
+HOST_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev python3)
 WINDOWS_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 WINE_PACKAGES=(wine wine32)
