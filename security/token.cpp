@@ -157,13 +157,9 @@ bool CAccessToken::ApplyPrivileges(CTokenPrivileges& privileges, CTokenPrivilege
   PreviousStateBuffer buffer(length);
   PTOKEN_PRIVILEGES previousState = buffer.get();
   if (previousState == nullptr) {
-    // Without the buffer the change cannot be recorded, so it is not made:
-    // reporting a refusal is the only answer that neither pretends success
-    // nor leaves an unrecorded change behind.
-    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
+    // Without the buffer the change could not be recorded, so it is not made.
+    RaiseHresult(E_OUTOFMEMORY);
   }
-
   DWORD returned = 0;
   if (!::AdjustTokenPrivileges(handle_, FALSE, newState, length, previousState, &returned)) {
     buffer.FreeKeepingLastError();
@@ -189,9 +185,17 @@ bool CAccessToken::ApplyPrivileges(CTokenPrivileges& privileges, CTokenPrivilege
 }
 
 bool CAccessToken::EnablePrivilegeByName(LPCWSTR name, CTokenPrivileges* previous) {
-  CTokenPrivileges privileges;
-  privileges.AddByName(name);
-  return ApplyPrivileges(privileges, previous);
+  bool applied;
+  DWORD error;
+  {
+    CTokenPrivileges privileges;
+    privileges.AddByName(name);
+    applied = ApplyPrivileges(privileges, previous);
+    error = ::GetLastError();
+  }
+  // Destroying the set frees memory; the reason for a refusal must survive it.
+  if (!applied) ::SetLastError(error);
+  return applied;
 }
 
 }  // namespace ATL

@@ -84,9 +84,10 @@ class CAccessToken {
   // possibly none, for privileges already in the asked state or not held by
   // the token (which is not a failure). False, with the receiver unchanged and
   // the platform's error as the thread's last error, when the platform refuses
-  // the change or no memory for the previous-state buffer can be had
-  // (ERROR_NOT_ENOUGH_MEMORY). Raises E_OUTOFMEMORY when the set cannot be
-  // built or the receiver cannot store an entry.
+  // the change. Raises E_OUTOFMEMORY, with the token as it was, when the set
+  // cannot be built, when no previous-state buffer can be had, or when the
+  // receiver cannot store an entry: the change is then undone from the
+  // platform's own report, since no caller could restore what it never saw.
   bool ApplyPrivileges(CTokenPrivileges& privileges, CTokenPrivileges* previous = nullptr);
 
   // Enables the privilege called `name` as ApplyPrivileges does. A name the

@@ -10,6 +10,7 @@
 #include "platform/sim/control.h"
 
 extern "C" {
+void __real_free(void* block);
 void* __real_malloc(std::size_t size);
 void* __real_calloc(std::size_t count, std::size_t size);
 void* __real_realloc(void* block, std::size_t size);
@@ -25,6 +26,7 @@ struct Knob {
 
 Knob g_knobs[3];
 unsigned long g_counted[3];
+bool g_clobberOnRelease = false;
 
 Knob& KnobOf(Allocator allocator) { return g_knobs[static_cast<int>(allocator)]; }
 
@@ -50,11 +52,14 @@ void FailAllocations(Allocator allocator, unsigned nth, unsigned count) {
 
 void ClearAllocationFailures() {
   for (Knob& knob : g_knobs) knob = Knob{};
+  g_clobberOnRelease = false;
 }
 
 unsigned PendingAllocationFailures(Allocator allocator) { return KnobOf(allocator).failing; }
 
 unsigned long AllocationsMade(Allocator allocator) { return g_counted[static_cast<int>(allocator)]; }
+
+void ClobberLastErrorOnRelease(bool clobber) { g_clobberOnRelease = clobber; }
 
 namespace {
 
@@ -82,6 +87,13 @@ void* __wrap_malloc(std::size_t size) {
 void* __wrap_calloc(std::size_t count, std::size_t size) {
   if (sim::CallerAllocationFails(sim::Allocator::CHeap)) return nullptr;
   return __real_calloc(count, size);
+}
+
+void __wrap_free(void* block) {
+  if (sim::g_clobberOnRelease && block != nullptr && !sim::InsideSimulatedCall()) {
+    sim::Current().lastError = sim::kReleaseClobber;
+  }
+  __real_free(block);
 }
 
 void* __wrap_realloc(void* block, std::size_t size) {

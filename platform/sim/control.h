@@ -54,6 +54,13 @@ void FailAllocations(Allocator allocator, unsigned nth = 1, unsigned count = 1);
 void ClearAllocationFailures();
 // Failures still armed for `allocator`.
 unsigned PendingAllocationFailures(Allocator allocator);
+// While set, every release of a C-heap block or an object by the tool's own
+// code overwrites the thread's last error with kReleaseClobber, as a release
+// on the platform is free to: tests then see whether a reason reported after
+// cleanup is still the failing call's. Cleared with the allocation knobs.
+constexpr DWORD kReleaseClobber = 0xC10BBE2Eu;
+void ClobberLastErrorOnRelease(bool clobber);
+
 // Allocations the tool's own code has asked `allocator` for since the process
 // started (C heap and operator new; the simulator's own are not counted).
 unsigned long AllocationsMade(Allocator allocator);

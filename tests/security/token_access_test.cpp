@@ -228,17 +228,23 @@ TEST_F(AccessTokenTest, PreviousStateBufferOnTheStackUpTo1024BytesElseFromTheHea
     // previous-state buffer.
     sim::FailAllocations(sim::Allocator::CHeap, 2);
     SetLastError(0xdeadbeef);
-    const bool applied = token.ApplyPrivileges(set, &previous);
+    HRESULT raised = S_OK;
+    bool applied = false;
+    try {
+      applied = token.ApplyPrivileges(set, &previous);
+    } catch (const _com_error& error) {
+      raised = error.Hresult();
+    }
     EXPECT_EQ(c.heap ? 0u : 1u, sim::PendingAllocationFailures(sim::Allocator::CHeap));
     sim::ClearAllocationFailures();
-    EXPECT_EQ(!c.heap, applied);
     if (c.heap) {
-      // No buffer, no change: a refusal the caller reports, never a silent success.
-      EXPECT_EQ(DWORD{ERROR_NOT_ENOUGH_MEMORY}, GetLastError());
+      // No buffer, no change: a failed allocation like any other, never a silent success.
+      EXPECT_EQ(E_OUTOFMEMORY, raised);
       EXPECT_EQ(0u, Adjustments());
       EXPECT_EQ(0u, Attributes(*machine_.tokens.process, kTakeOwnership));
       EXPECT_EQ(0u, previous.EntryCount());
     } else {
+      EXPECT_TRUE(applied);
       // Made-up privileges are not held, which is no failure.
       EXPECT_EQ(c.entries > 1 ? DWORD{ERROR_NOT_ALL_ASSIGNED} : DWORD{ERROR_SUCCESS}, GetLastError());
       EXPECT_EQ(1u, previous.EntryCount());
@@ -253,8 +259,20 @@ TEST_F(AccessTokenTest, HeapBufferKeepsTheFailingCallsError) {
   CTokenPrivileges set;
   FillSet(set, 200);
   sim::FailCall(machine_, "AdjustTokenPrivileges", ERROR_INVALID_PARAMETER);
+  sim::ClobberLastErrorOnRelease(true);
   EXPECT_FALSE(token.ApplyPrivileges(set));
   EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+}
+
+TEST_F(AccessTokenTest, EnablingKeepsTheFailingCallsErrorThroughItsCleanup) {
+  CAccessToken token;
+  ASSERT_TRUE(token.OpenProcessTokenFor(kAccess));
+  CTokenPrivileges previous;
+  sim::FailCall(machine_, "AdjustTokenPrivileges", ERROR_PRIVILEGE_NOT_HELD);
+  sim::ClobberLastErrorOnRelease(true);
+  EXPECT_FALSE(token.EnablePrivilegeByName(kTakeOwnership, &previous));
+  EXPECT_EQ(DWORD{ERROR_PRIVILEGE_NOT_HELD}, GetLastError());
+  EXPECT_EQ(0u, previous.EntryCount());
 }
 
 TEST_F(AccessTokenTest, BuiltFormOutOfMemoryRaisesBeforeAnyChange) {
