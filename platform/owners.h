@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 // A block from the C heap (malloc), released with free.

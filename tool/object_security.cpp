@@ -23,22 +23,24 @@ PSID ValidSidOf(const ATL::CSid& sid) {
   return ::IsValidSid(bytes) ? bytes : nullptr;
 }
 
+// Owner and group: the same guard, the SID in the slot that `what` names.
+bool SetSidPart(HANDLE object, SE_OBJECT_TYPE type, const ATL::CSid& sid, SECURITY_INFORMATION what) {
+  PSID bytes = object != nullptr ? ValidSidOf(sid) : nullptr;
+  if (bytes == nullptr) {
+    return Refuse();
+  }
+  return what == OWNER_SECURITY_INFORMATION ? Apply(object, type, what, bytes, nullptr, nullptr)
+                                            : Apply(object, type, what, nullptr, bytes, nullptr);
+}
+
 }  // namespace
 
 bool SetObjectOwner(HANDLE object, SE_OBJECT_TYPE type, const ATL::CSid& owner) {
-  PSID sid = object != nullptr ? ValidSidOf(owner) : nullptr;
-  if (sid == nullptr) {
-    return Refuse();
-  }
-  return Apply(object, type, OWNER_SECURITY_INFORMATION, sid, nullptr, nullptr);
+  return SetSidPart(object, type, owner, OWNER_SECURITY_INFORMATION);
 }
 
 bool SetObjectGroup(HANDLE object, SE_OBJECT_TYPE type, const ATL::CSid& group) {
-  PSID sid = object != nullptr ? ValidSidOf(group) : nullptr;
-  if (sid == nullptr) {
-    return Refuse();
-  }
-  return Apply(object, type, GROUP_SECURITY_INFORMATION, nullptr, sid, nullptr);
+  return SetSidPart(object, type, group, GROUP_SECURITY_INFORMATION);
 }
 
 bool SetObjectDacl(HANDLE object, SE_OBJECT_TYPE type, ATL::CDacl& dacl, SECURITY_INFORMATION inheritance) {

@@ -3,11 +3,10 @@
 #include "error/com_error.h"
 #include "security/dacl.h"
 #include "security/security_desc.h"
-#include "security/sid.h"
 #include "security/token.h"
 #include "tool/baseline.h"
 #include "tool/key_holder.h"
-#include "tool/object_security.h"
+#include "tool/key_reset.h"
 #include "tool/subkey_walk.h"
 
 namespace tessaroot {
@@ -31,22 +30,7 @@ void ResetRootAndSubkeys() {
     RaiseLastError();
   }
 
-  RaiseIfFailed(HresultFromWin32(root.OpenKey(HKEY_LOCAL_MACHINE, kClassesRoot, WRITE_OWNER)));
-  if (!SetObjectOwner(root.Handle(), SE_REGISTRY_KEY, ATL::AdministratorsSid())) {
-    RaiseLastError();
-  }
-  if (!SetObjectGroup(root.Handle(), SE_REGISTRY_KEY, ATL::LocalSystemSid())) {
-    RaiseLastError();
-  }
-  root.CloseKey();
-
-  RaiseIfFailed(HresultFromWin32(root.OpenKey(HKEY_LOCAL_MACHINE, kClassesRoot, WRITE_DAC)));
-  if (!SetObjectDacl(root.Handle(), SE_REGISTRY_KEY, baseline, PROTECTED_DACL_SECURITY_INFORMATION)) {
-    RaiseLastError();
-  }
-  root.CloseKey();
-
-  RaiseIfFailed(HresultFromWin32(root.OpenKey(HKEY_LOCAL_MACHINE, kClassesRoot, KEY_ENUMERATE_SUB_KEYS)));
+  ResetKey(root, HKEY_LOCAL_MACHINE, kClassesRoot, baseline, PROTECTED_DACL_SECURITY_INFORMATION);
   ResetSubkeys(root);
 }
 

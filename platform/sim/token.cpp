@@ -238,15 +238,17 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 // ================================================================ advapi32
 
 // The simulated process has one thread, so the thread pseudo-handle is the
-// only thread handle there is. OpenAsSelf only matters for the access check
-// against the token's own DACL, which the simulated tokens do not have.
-BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL /*OpenAsSelf*/, PHANDLE TokenHandle) {
+// only thread handle there is. Without OpenAsSelf the open is checked in the
+// context of the thread's own token, which an identification-level token
+// cannot provide.
+BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenAsSelf, PHANDLE TokenHandle) {
   sim::Call call("OpenThreadToken");
   call.Describe(std::wstring(), DesiredAccess);
   if (call.FailWithLastError()) return FALSE;
   if (ThreadHandle != sim::kCurrentThread) return sim::Fail(call, ERROR_INVALID_HANDLE);
   const auto& thread = sim::Current().tokens.thread;
   if (!thread) return sim::Fail(call, ERROR_NO_TOKEN);
+  if (!OpenAsSelf && thread->identificationLevel) return sim::Fail(call, ERROR_BAD_IMPERSONATION_LEVEL);
   return sim::OpenHandle(call, thread, DesiredAccess, TokenHandle);
 }
 
@@ -432,6 +434,7 @@ void StoreToken(const Token& token, const char* section, std::string& out) {
   out += section;
   out += "]\n";
   out += "user = " + Narrow(FormatSid(token.user)) + "\n";
+  if (token.identificationLevel) out += "level = identification\n";
   for (const TokenGroup& group : token.groups) {
     out += "group = " + Narrow(FormatSid(group.sid));
     for (const AttributeWord& known : kGroupWords) {
@@ -480,6 +483,12 @@ void LoadToken(Machine& machine, const Section& section, bool threadToken) {
         if (SameSid(other.sid, group.sid)) Refuse(line.number, "group listed twice");
       }
       token->groups.push_back(std::move(group));
+    } else if (name == "level" && threadToken) {
+      if (value == "identification") {
+        token->identificationLevel = true;
+      } else if (value != "impersonation") {
+        Refuse(line.number, "level is 'identification' or 'impersonation'");
+      }
     } else if (name == "privilege") {
       const TokenPrivilege privilege = PrivilegeLine(line, value);
       if (token->FindPrivilege(privilege.luid) != nullptr) Refuse(line.number, "privilege listed twice");

@@ -32,6 +32,9 @@ struct Token {
   SidBytes user;
   std::vector<TokenGroup> groups;
   std::vector<TokenPrivilege> privileges;
+  // A thread token at identification level identifies its client but cannot
+  // act for it: opening it takes OpenAsSelf, as on NT.
+  bool identificationLevel = false;
 
   // Whether the token holds `name` and it is enabled. A privilege marked
   // SE_PRIVILEGE_REMOVED counts as not held.

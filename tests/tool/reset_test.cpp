@@ -57,6 +57,9 @@ TEST_F(ResetTest, ThePrivilegeBracketsTheWholeReset) {
                                       "ConvertStringSecurityDescriptorToSecurityDescriptorW", "RegOpenKeyExW",
                                       "AdjustTokenPrivileges", "CloseHandle"}),
             sequence);
+  for (const char* open : {"OpenThreadToken", "OpenProcessToken"}) {
+    EXPECT_EQ(static_cast<DWORD>(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY), sim::CallsOf(machine_, open).at(0).mask);
+  }
   EXPECT_EQ(kRootBaseline, Sddl(L"SOFTWARE\\Classes"));
   EXPECT_EQ(0u, TakeOwnership(*machine_.tokens.process));
   EXPECT_EQ(0u, machine_.tokens.OpenHandles());
@@ -83,8 +86,9 @@ TEST_F(ResetTest, TheRootIsResetThroughThreeHandlesInOrder) {
 }
 
 TEST_F(ResetTest, TheThreadsOwnTokenIsAdjustedWhenItHasOne) {
-  Load(tool_testing::XpImage() + "[thread-token]\nuser = BA\ngroup = BA enabled owner\n"
-                                 "privilege = SeTakeOwnershipPrivilege disabled\n");
+  // Identification level: only an open as self reaches it.
+  Load(tool_testing::XpImage() + "[thread-token]\nuser = BA\nlevel = identification\n"
+                                 "group = BA enabled owner\nprivilege = SeTakeOwnershipPrivilege disabled\n");
   EXPECT_EQ(S_OK, Run());
   EXPECT_EQ(0u, sim::CountCalls(machine_, "OpenProcessToken"));
   EXPECT_EQ(0u, TakeOwnership(*machine_.tokens.thread));
