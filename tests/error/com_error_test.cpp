@@ -240,12 +240,15 @@ TEST_F(MessageTextTest, AnErrorNeverAskedForTextReleasesNothing) {
 
 TEST_F(MessageTextTest, NoProcessHeapMeansNoFree) {
   sim::FailCall(machine_, "GetProcessHeap", ERROR_NOT_ENOUGH_MEMORY);
+  const WCHAR* text = nullptr;
   {
     _com_error error(E_ACCESSDENIED);
-    ASSERT_NE(nullptr, error.MessageText());
+    text = error.MessageText();
+    ASSERT_NE(nullptr, text);
   }
   EXPECT_EQ(0u, Calls("HeapFree"));
   EXPECT_EQ(1u, machine_.localBlocks);
+  LocalFree(const_cast<WCHAR*>(text));
 }
 
 }  // namespace
