@@ -13,7 +13,7 @@ need_packages() {
   esac
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 HOST_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev python3)
