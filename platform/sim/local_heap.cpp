@@ -60,6 +60,8 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
 
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
   sim::Call call("LocalFree");
+  // A refused free hands the block back, still the caller's.
+  if (call.FailWithLastError()) return hMem;
   if (hMem == nullptr) return nullptr;
   if (!sim::FreeLocalBlock(hMem)) {
     sim::SetError(ERROR_INVALID_HANDLE);

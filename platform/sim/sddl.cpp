@@ -469,7 +469,8 @@ BOOL WINAPI ConvertSecurityDescriptorToStringSecurityDescriptorW(PSECURITY_DESCR
   void* block = HandOutText(text);
   if (block == nullptr) return FailWith(call, ERROR_NOT_ENOUGH_MEMORY);
   *StringSecurityDescriptor = static_cast<LPWSTR>(block);
-  if (StringSecurityDescriptorLen != nullptr) *StringSecurityDescriptorLen = static_cast<ULONG>(text.size());
+  // The platform counts the terminating NUL in the length it hands back.
+  if (StringSecurityDescriptorLen != nullptr) *StringSecurityDescriptorLen = static_cast<ULONG>(text.size() + 1);
   return TRUE;
 }
 

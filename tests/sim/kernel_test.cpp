@@ -131,6 +131,23 @@ TEST_F(KernelTest, LocalBlocksAreFreedByLocalFreeOrTheProcessHeap) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
+// A release the platform refuses hands the block back and leaves it allocated,
+// so a test can show that the caller neither frees it twice nor reports it.
+TEST_F(KernelTest, LocalFreeCanBeMadeToFail) {
+  HLOCAL block = LocalAlloc(LMEM_FIXED, 8);
+  ASSERT_NE(nullptr, block);
+  sim::FailCall(machine_, "LocalFree", ERROR_INVALID_HANDLE, 1);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(block, LocalFree(block));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  EXPECT_EQ(1u, machine_.localBlocks);
+  ASSERT_EQ(1u, sim::CallsOf(machine_, "LocalFree").size());
+  EXPECT_TRUE(sim::CallsOf(machine_, "LocalFree")[0].injected);
+
+  EXPECT_EQ(nullptr, LocalFree(block));
+  EXPECT_EQ(0u, machine_.localBlocks);
+}
+
 TEST_F(KernelTest, WsprintfWForms) {
   const struct {
     const wchar_t* expected;

@@ -33,7 +33,7 @@ std::wstring ThroughWin32(const wchar_t* text, DWORD info = kAllParts) {
   std::wstring result = L"<refused back>";
   if (ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, info, &out, &length)) {
     result = out;
-    EXPECT_EQ(length, result.size());
+    EXPECT_EQ(length, result.size() + 1) << "the length counts the terminating NUL";
     LocalFree(out);
   } else {
     ADD_FAILURE() << "refused back, error " << GetLastError();
