@@ -32,7 +32,6 @@ Knob& KnobOf(Allocator allocator) { return g_knobs[static_cast<int>(allocator)];
 
 }  // namespace
 
-// True when this allocation is to fail; counts it against the armed knob.
 bool AllocationFails(Allocator allocator) {
   Knob& knob = KnobOf(allocator);
   if (knob.failing == 0) return false;

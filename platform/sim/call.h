@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/sim/control.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -52,6 +53,10 @@ class Call {
 // True while a simulated call is running: the allocation-failure knobs leave
 // the simulator's own allocations alone.
 bool InsideSimulatedCall();
+
+// Counts one allocation against the armed knob of `allocator` (control.h)
+// and says whether it is to fail. The allocators' own code calls it.
+bool AllocationFails(Allocator allocator);
 
 // Sets the thread's last error on the current machine without logging.
 void SetError(DWORD status);

@@ -286,13 +286,8 @@ Machine ParseImage(std::string_view text, const std::string& file) {
       if (end == text.size()) break;
     }
 
+    // A [token] section replaces the default machine's process token.
     Machine machine = DefaultMachine();
-    // Tokens and keys named in the image replace the default machine's.
-    bool haveToken = false;
-    for (const image::Section& section : sections) {
-      if (section.name == "token") haveToken = true;
-    }
-    if (haveToken) machine.tokens = TokenState{};
     for (const image::Section& section : sections) {
       if (section.name == "version") {
         image::LoadVersion(machine, section);

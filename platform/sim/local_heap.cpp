@@ -8,9 +8,6 @@
 #include "platform/sim/control.h"
 
 namespace sim {
-
-bool AllocationFails(Allocator allocator);
-
 namespace {
 
 // The process heap's identity; any non-null value the tool cannot confuse
